@@ -1,1 +1,4 @@
-int main() { return 0; }
+#include "app/program.h"
+#include "core/start_options.h"
+
+int main(int argc, char** argv) { return iplib::runProgram(iplib::joinCommandLine(argc, argv)); }
