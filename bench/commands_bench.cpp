@@ -41,6 +41,9 @@ struct Settings {
     bool onlySingle = false;
     double periodSeconds = 20;
     double drainSeconds = 10;
+    // One terminal alone at one command a second would give 20 samples; at ten a second
+    // each command is still done long before the next falls due.
+    double singleRate = 10;
     std::size_t roundTrips = 5000;
 };
 
@@ -108,26 +111,28 @@ private:
     std::map<std::string, std::string> examples_;
 };
 
-// One command per terminal per second, spread evenly over each second.
-std::vector<ScheduledCommand> everySecond(std::size_t terminals, double periodSeconds, SteadyClock::time_point start) {
+// `perSecond` commands per terminal per second, spread evenly over each interval so that
+// the fleet's commands do not all fall due at once.
+std::vector<ScheduledCommand> commandSchedule(std::size_t terminals, double perSecond, double periodSeconds,
+                                              SteadyClock::time_point start) {
     std::vector<ScheduledCommand> schedule;
-    const auto seconds = static_cast<std::size_t>(periodSeconds);
+    const auto rounds = static_cast<std::size_t>(periodSeconds * perSecond);
     std::uint64_t sequence = 1;
-    for (std::size_t j = 0; j < seconds; ++j)
+    for (std::size_t j = 0; j < rounds; ++j)
         for (std::size_t k = 0; k < terminals; ++k) {
-            const auto offset = std::chrono::duration<double>(static_cast<double>(j) +
-                                                              static_cast<double>(k) / static_cast<double>(terminals));
+            const auto offset = std::chrono::duration<double>(
+                (static_cast<double>(j) + static_cast<double>(k) / static_cast<double>(terminals)) / perSecond);
             schedule.push_back({static_cast<int>(k + 1), sequence++,
                                 start + std::chrono::duration_cast<SteadyClock::duration>(offset)});
         }
     return schedule;
 }
 
-bool runFleet(const Settings& settings, std::size_t terminals, const StopRequest& stop) {
+bool runFleet(const Settings& settings, std::size_t terminals, double perSecond, const StopRequest& stop) {
     SiteOptions siteOptions = settings.site;
     siteOptions.terminals = terminals;
-    std::printf("\n-- %zu terminal%s, one command per terminal per second for %.0f s\n", terminals,
-                terminals == 1 ? "" : "s", settings.periodSeconds);
+    std::printf("\n-- %zu terminal%s, %g command%s per terminal per second for %.0f s\n", terminals,
+                terminals == 1 ? "" : "s", perSecond, perSecond == 1 ? "" : "s", settings.periodSeconds);
     SiteUnderTest site(siteOptions, stop);
     ReceiptLedger receipts;
     MessageTally messages;
@@ -157,7 +162,7 @@ bool runFleet(const Settings& settings, std::size_t terminals, const StopRequest
     const std::size_t receiptsBefore = receipts.all().size();
 
     const auto start = SteadyClock::now() + 200ms;
-    CommandWriter writer(site.linkFolder(), everySecond(terminals, settings.periodSeconds, start));
+    CommandWriter writer(site.linkFolder(), commandSchedule(terminals, perSecond, settings.periodSeconds, start));
     ProcessorShare libraryCpu(site.library().pid());
     if (!writer.start(&error)) {
         std::printf("cannot write commands: %s\n", error.c_str());
@@ -327,6 +332,8 @@ int main(int argc, char** argv) {
         {"--terminals", "N", "terminals of the large fleet (default 1000)", wholeNumber(settings.site.terminals, 1, 1000)},
         {"--no-single", "", "skip the run with one terminal alone", flag(settings.alsoSingle, false)},
         {"--only-single", "", "only the run with one terminal alone", flag(settings.onlySingle, true)},
+        {"--single-rate", "R", "commands per second for the terminal alone (default 10)",
+         seconds(settings.singleRate, 0.1, 100)},
         {"--period", "S", "seconds of commands in each run (default 20)", seconds(settings.periodSeconds, 1, 600)},
         {"--drain", "S", "longest wait for the last commands (default 10)", seconds(settings.drainSeconds, 0.5, 600)},
         {"--round-trips", "N", "samples of the protocol floor (default 5000)", wholeNumber(settings.roundTrips, 10, 1000000)},
@@ -346,10 +353,10 @@ int main(int argc, char** argv) {
                 loadAverage().c_str());
     try {
         bool ok = true;
-        if (!settings.onlySingle) ok = runFleet(settings, settings.site.terminals, stop) && ok;
+        if (!settings.onlySingle) ok = runFleet(settings, settings.site.terminals, 1, stop) && ok;
         if ((settings.alsoSingle || settings.onlySingle) && !stop.requested() &&
             (settings.onlySingle || settings.site.terminals != 1))
-            ok = runFleet(settings, 1, stop) && ok;
+            ok = runFleet(settings, 1, settings.singleRate, stop) && ok;
         if (!stop.requested()) measureRoundTrips(settings.roundTrips);
         return ok ? 0 : 1;
     } catch (const std::exception& e) {
