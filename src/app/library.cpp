@@ -48,7 +48,10 @@ Library::Library(LibraryEnvironment env)
       boardResets_(registry_, logs_),
       connections_(registry_, logs_, env_.clock, env_.network, timing_, settings_, receive_, clockSync_, dispatcher_,
                    boardResets_),
-      mainCycle_(registry_, logs_, operator_, env_.files, transmitList_, transmit_, receive_, clockSync_, settings_) {
+      mainCycle_(registry_, logs_, operator_, env_.files, transmitList_, transmit_, receive_, clockSync_, settings_),
+      rules_(registry_),
+      control_(registry_, terminalList_, dispatcher_, rules_, operator_, env_.clock, mainCycle_.prioritySlot()),
+      inbound_(registry_, dispatcher_, env_.files, env_.paths, env_.clock, payroll_) {
     wire();
 }
 
@@ -58,6 +61,18 @@ void Library::wire() {
     operator_.setTitle(LibraryTitle);
     logs_.setStartBlockBody([this] { return startBlockBody(); });
     dispatcher_.setPacketDelivery(&delivery_);
+    delivery_.setReactions([this](int slot) { inbound_.onLastPacket(slot); });
+    linkFiles_.setPacketTransform([this](std::string& line) { return inbound_.transform(line); });
+    control_.setHooks({.postStatus = [this](const std::string& line) { status_.add(line); },
+                       .sendMacro = {},
+                       .reloadRegistry = [this] { loadConfig(); },
+                       .endProcess = [this] { endRequested_ = true; },
+                       .internetCloud = [this] { return settings_.internetCloud; },
+                       .addIpToList = {},
+                       .delaysCommandReceived = {},
+                       .dDeBlocked = {},
+                       .mobileEntries = {},
+                       .bridgeEntries = {}});
     delivery_.setFingerprintSync(&settings_.fingerprintSync);
     linkFiles_.setCommandLineHandler([this](const std::string& line) { processCommandLine(line); });
     linkFiles_.setSecondCopyHandler([this] {
@@ -83,10 +98,7 @@ void Library::wire() {
                          .everySecond = {}});
 }
 
-void Library::processCommandLine(const std::string& line) {
-    // The control command processor takes these lines; until it exists they are logged.
-    logs_.activity("COM FILE:" + line);
-}
+void Library::processCommandLine(const std::string& line) { control_.processLine(line); }
 
 Library::StartResult Library::start(const StartOptions& options, const std::function<bool()>& otherCopyRunning) {
     options_ = options;
@@ -96,7 +108,8 @@ Library::StartResult Library::start(const StartOptions& options, const std::func
     if (options_.pauseSeconds && *options_.pauseSeconds > 0)
         std::this_thread::sleep_for(std::chrono::duration<double>(*options_.pauseSeconds));
 
-    // 2. Options of the bridge and of the doubled commands (read where they are used).
+    // 2. Options of the bridge (read where they are used) and of the doubled commands.
+    control_.setPasDouble(options_.neverSendTwice);
 
     // 3. The clock-jump reference; the connection timing starts from its defaults.
     clockSync_.setReference(now);
@@ -167,7 +180,9 @@ void Library::readMarkerFiles() {
     patch1_ = present("ORVELLCOPATCH.TXT");
     patch2_ = present("ORVELLCOPATCH2.TXT");
     dispatcher_.enablePatches(patch1_, patch2_);
+    inbound_.setAmanoMtx10(options_.amanoMtx10);
     validationEdition_ = present("VeskalLibVal.txt");
+    inbound_.setNethris(options_.nethris);
     operator_.setTitle(windowTitle());
 }
 

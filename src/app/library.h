@@ -10,11 +10,14 @@
 #include "core/start_options.h"
 #include "core/terminal_list_file.h"
 #include "core/terminal_registry.h"
+#include "exchange/control_commands.h"
 #include "exchange/dispatcher.h"
+#include "exchange/inbound.h"
 #include "exchange/link_files.h"
 #include "exchange/packet_delivery.h"
 #include "exchange/packet_spool.h"
 #include "exchange/status_messages.h"
+#include "exchange/terminal_rules.h"
 #include "network/board_reset.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -97,6 +100,9 @@ public:
     MainCycle& mainCycle() { return mainCycle_; }
     ClockSync& clockSync() { return clockSync_; }
     BoardResets& boardResets() { return boardResets_; }
+    ControlCommands& controlCommands() { return control_; }
+    InboundHandling& inbound() { return inbound_; }
+    PayrollPunchSettings& payrollPunches() { return payroll_; }
 
     // Where a line of FILE_COM.OK goes.
     void processCommandLine(const std::string& line);
@@ -138,6 +144,10 @@ private:
     BoardResets boardResets_;
     ConnectionManager connections_;
     MainCycle mainCycle_;
+    TerminalRules rules_;
+    ControlCommands control_;
+    PayrollPunchSettings payroll_;
+    InboundHandling inbound_;
     std::unique_ptr<UdpEndpoint> udpSender_;
 };
 

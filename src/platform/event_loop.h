@@ -19,7 +19,8 @@ public:
     EventLoop& operator=(const EventLoop&) = delete;
 
     boost::asio::io_context& context() { return io_; }
-    // Runs until stop() is called.
+    // Runs until stop() is called, also while nothing is pending; run() may be called
+    // again after it returned.
     void run();
     void stop();
     // Queues a function to run on the event thread after the current handler.
@@ -29,9 +30,13 @@ private:
     boost::asio::io_context io_;
 };
 
-// A timer that calls its handler every period until stopped; the period may be changed
-// while it runs (the next wait uses it). A period of 0 runs it as often as the loop can.
-// Missed periods are not caught up: one call per expiry.
+// A timer that calls its handler every period until stopped. Changing the period while
+// it runs replaces the wait under way by one of the new period counted from now (setting
+// the same period again changes nothing). A period of 0 runs it as often as the loop can,
+// each call queued behind the other ready handlers. Missed periods are not caught up: one
+// call per expiry, the next period counted from the end of the call.
+//
+// The handler may stop, restart or destroy its own timer.
 class PeriodicTimer {
 public:
     explicit PeriodicTimer(EventLoop& loop);
@@ -55,7 +60,8 @@ private:
     std::shared_ptr<int> generation_ = std::make_shared<int>(0);
 };
 
-// A timer that calls its handler once after a delay; starting it again restarts it.
+// A timer that calls its handler once after a delay; starting it again restarts it. The
+// handler may start it again or destroy it.
 class OneShotTimer {
 public:
     explicit OneShotTimer(EventLoop& loop);

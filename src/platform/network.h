@@ -69,11 +69,14 @@ public:
     virtual bool send(std::string_view bytes) = 0;
     // Closes at once; no event follows a close.
     virtual void close() = 0;
+    // Closed, Connecting while a connect is under way, Connected, Closing once the peer
+    // has closed (until close()), Error after an error.
     virtual SocketState state() const = 0;
-    // Dotted address of the far end while connected or connecting, else "".
+    // Dotted address of the far end from connect() (or the accept) until close(), so it
+    // still names the far end after an error or a close by the peer; "" when closed.
     virtual std::string remoteAddress() const = 0;
     virtual std::uint16_t remotePort() const = 0;
-    // Dotted local address of the link while connected, else "".
+    // Dotted local address of the link once connected, until close(); else "".
     virtual std::string localAddress() const = 0;
 };
 
