@@ -30,6 +30,21 @@ private:
     std::string remote_;
 };
 
+// A clock that moves on by one millisecond every time it is read, as a real clock may
+// between two reads of one operation.
+class CreepingClock final : public Clock {
+public:
+    explicit CreepingClock(DateTime start) : now_(start) {}
+    DateTime now() const override {
+        const DateTime t = now_;
+        now_ = now_.plusMilliseconds(1);
+        return t;
+    }
+
+private:
+    mutable DateTime now_;
+};
+
 struct LogsTest : ::testing::Test {
     TempFolder folder;
     FaultyFileSystem files;
@@ -185,4 +200,23 @@ TEST_F(LogsTest, HelpTextNamesTodaysFiles) {
               "LOG ACTIVITY = " + folder.path() + "VSK_09-12-2026.LOG\r\n"
               "LOG ERRORS = " + folder.path() + "ERR_09-12-2026.LOG\r\n"
               "LOG DELAYSTIES = " + folder.path() + "DELAYS_09-12-2026.LOG");
+}
+
+TEST(LogsAtMidnight, ALineCarriesTheTimeOfTheFileItIsWrittenTo) {
+    for (const bool activity : {true, false}) {
+        SCOPED_TRACE(activity ? "activity" : "error");
+        TempFolder folder;
+        RealFileSystem files;
+        CreepingClock clock{{2026, 12, 9, 23, 59, 59, 999}};
+        Operator op;
+        TerminalRegistry registry{clock};
+        Logs logs{files, clock, op, registry};
+        logs.setConfigFolder(folder.path());
+        logs.setAll(true);
+        if (activity) logs.activity("line");
+        else logs.error("line", NO_TERMINAL_INDEX);
+        const std::string prefix = activity ? "VSK_" : "ERR_";
+        EXPECT_EQ(folder.read(prefix + "09-12-2026.LOG").find("00:00:00"), std::string::npos);
+        EXPECT_EQ(folder.read(prefix + "10-12-2026.LOG").find("23:59:59"), std::string::npos);
+    }
 }
