@@ -38,8 +38,8 @@ public:
     // One main-cycle tick after the clock moved on by ms.
     void tick(int ms = 1) {
         clock.advanceMilliseconds(ms);
-        library->mainCycleTick();
         library->linkPollTick();
+        library->mainCycleTick();
     }
     // Runs ticks of 1 ms for the given time.
     void run(int ms) {
