@@ -52,9 +52,11 @@ public:
     }
 
 private:
+    // The link-file poll runs first, so that a command read now is polled in this same
+    // main-cycle tick.
     void heartbeat() {
-        library_->mainCycleTick();
         library_->linkPollTick();
+        library_->mainCycleTick();
         if (library_->endRequested()) loop_.stop();
     }
 

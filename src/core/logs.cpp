@@ -19,12 +19,12 @@ void Logs::operatorSwitch(bool on) {
     setAll(on);
 }
 
-std::string Logs::datedPath(const char* prefix) const {
-    return folder_ + prefix + clock_.now().ddmmyyyy() + ".LOG";
+std::string Logs::datedPath(const char* prefix, const DateTime& now) const {
+    return folder_ + prefix + now.ddmmyyyy() + ".LOG";
 }
-std::string Logs::activityPath() const { return datedPath("VSK_"); }
-std::string Logs::errorPath() const { return datedPath("ERR_"); }
-std::string Logs::delayPath() const { return datedPath("DELAYS_"); }
+std::string Logs::activityPath() const { return datedPath("VSK_", clock_.now()); }
+std::string Logs::errorPath() const { return datedPath("ERR_", clock_.now()); }
+std::string Logs::delayPath() const { return datedPath("DELAYS_", clock_.now()); }
 
 std::string Logs::startBlock() const {
     std::string block = "STR: [Start LOG]---------------" + operator_.title() + "\r\n";
@@ -38,10 +38,11 @@ void Logs::activity(const std::string& message) {
     if (!activityOn_) return;
     std::string shown = text::replaceAll(text::replaceAll(message, "\r", "[CR]"), "\n", "[LF]");
     shown = text::encodeEscapes(shown);
-    const std::string path = activityPath();
+    const DateTime now = clock_.now();
+    const std::string path = datedPath("VSK_", now);
     std::string write;
     if (!files_.exists(path)) write = startBlock();
-    write += clock_.now().hhmmss() + " " + shown + "\t\r\n";
+    write += now.hhmmss() + " " + shown + "\t\r\n";
     files_.append(path, write);
 }
 
@@ -52,9 +53,10 @@ void Logs::error(const std::string& message, int slot) {
         if (socket) address = socket->remoteAddress();
     }
     const int number = registry_.numberOf(slot);
-    const std::string line = text::fourDigits(number == NO_SLOT ? 9999 : number) + " " + clock_.now().hhmmss() +
+    const DateTime now = clock_.now();
+    const std::string line = text::fourDigits(number == NO_SLOT ? 9999 : number) + " " + now.hhmmss() +
                              " " + address + "\t" + message + "\t";
-    if (errorOn_) files_.append(errorPath(), line + "\r\n");
+    if (errorOn_) files_.append(datedPath("ERR_", now), line + "\r\n");
     if (errorList_.size() >= ErrorListLimit) errorList_.clear();
     errorList_.push_back(line);
 }

@@ -58,7 +58,9 @@ public:
     std::string helpText() const;
 
 private:
-    std::string datedPath(const char* prefix) const;
+    // One reading of the clock names the file and stamps the line, so a line written
+    // across midnight never lands in the other day's file.
+    std::string datedPath(const char* prefix, const DateTime& now) const;
     std::string startBlock() const;
 
     FileSystem& files_;

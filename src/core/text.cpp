@@ -41,6 +41,7 @@ std::string getField(std::string_view text, std::string_view delimiter, int n) {
 }
 
 std::string setField(std::string_view text, std::string_view delimiter, int n, std::string_view value) {
+    if (value.empty()) return getField(text, delimiter, n);
     if (delimiter.empty()) return std::string(value) + std::string(text);
     FieldSpan s = locate(text, delimiter, n);
     std::string out(text.substr(0, s.start));
@@ -133,16 +134,18 @@ std::string toBase(std::uint64_t value, int base) {
 
 std::int64_t fromBase(std::string_view digits, int base) {
     if (base < 2 || base > 36) return 0;
-    std::int64_t result = 0;
-    std::int64_t place = 1;
+    // Unsigned arithmetic wraps where a long text passes 64 bits (leading zeros included)
+    // instead of overflowing; every text that fits comes out exact.
+    std::uint64_t result = 0;
+    std::uint64_t place = 1;
     for (std::size_t k = digits.size(); k-- > 0;) {
         int v = static_cast<unsigned char>(digits[k]) - 48;
         if (v > 9) v -= 7;
         if (v >= base) return 0;
-        result += v * place;
-        place *= base;
+        result += static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) * place;
+        place *= static_cast<std::uint64_t>(base);
     }
-    return result;
+    return static_cast<std::int64_t>(result);
 }
 
 std::string convFullIp(std::string_view address, bool keepDots) {

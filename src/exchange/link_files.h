@@ -7,6 +7,10 @@
 // The customer waits for a ready file, reads it and deletes it; the library promotes its
 // work file as soon as the previous ready file is gone, and polls for a ready command file
 // every millisecond.
+//
+// A FILE_COM.OK that cannot be deleted after its commands ran is not executed again while
+// it stays the same file (same size, modification time and content): only its deletion is
+// retried, and one error-log line "Unable to delete ..." says so.
 #pragma once
 
 #include "core/logs.h"
@@ -26,6 +30,10 @@ enum class LinkFileId : int { Packets = 1, Messages = 2, Commands = 3 };
 class LinkFiles {
 public:
     static constexpr std::size_t MaxCommandLines = 10000;
+    // A longer command line is skipped with an error-log line, never cut and executed.
+    static constexpr std::size_t MaxCommandLineBytes = 64 * 1024;
+    // A work file shorter than this is not promoted.
+    static constexpr std::uint64_t MinPromotedBytes = 8;
 
     // One command line of FILE_COM.OK, "[CR]" expanded, ETX ensured, trimmed.
     using CommandLineHandler = std::function<void(const std::string& line)>;
@@ -52,6 +60,12 @@ public:
     // FILE_WRITE: appends one line (CR and LF removed) to the work file and promotes it
     // when the consumer has taken the previous batch. 1 done, 0 a file operation failed.
     int fileWrite(LinkFileId id, std::string& line);
+    // The two halves of FILE_WRITE, for a writer that keeps lines for later (the packet
+    // spool) and must transform each packet exactly once however often its write is
+    // tried: the packet transformations alone (true when they took the packet), and
+    // FILE_WRITE without them. fileWrite(id, line) is the one followed by the other.
+    bool transformPacket(std::string& line);
+    int writeLine(LinkFileId id, std::string& line);
     // FILE_CHK_TMP2OK: renames the work file to the ready name when it holds at least
     // 8 bytes and no ready file exists.
     void promote(LinkFileId id);
@@ -67,15 +81,28 @@ public:
     // A directory picked in the picker ("unsaved" is set while the window is shown).
     void pickFolder(const std::string& folder, bool windowShown);
     // A typed folder, confirmed: checked by creating "TST.TST" in it; on failure the
-    // folder text becomes "C:\". Returns whether the test write worked.
+    // folder text becomes "C:\" (the drive root). Returns whether the test write worked.
+    // Typing is done in the shown window, so a change sets the unsaved-choice flag.
     bool typeFolder(const std::string& text);
     // "SAVE CONFIGURATION": writes LINK.CFG.
     bool saveConfiguration();
     bool unsavedChoice() const { return unsaved_; }
 
 private:
+    // What makes a command file "the same file" again.
+    struct CommandFileIdentity {
+        std::uint64_t size = 0;
+        std::int64_t modified = 0;
+        std::uint64_t contentHash = 0;
+        friend bool operator==(const CommandFileIdentity&, const CommandFileIdentity&) = default;
+    };
+
     std::string path(LinkFileId id, bool ready) const;
-    void readCommandFile();
+    void readCommandFile(const std::string& ready);
+    // The ready command file is one already executed whose deletion failed.
+    void retryUndeletable(const std::string& ready, bool newSecond);
+    void handCommandLine(std::string line);
+    void useFolder(std::string folder);
 
     FileSystem& files_;
     const Clock& clock_;
@@ -90,6 +117,8 @@ private:
     std::string messageFileStamp_;
     int lastSecond_ = -1;
     bool unsaved_ = false;
+    bool readingCommands_ = false;
+    std::optional<CommandFileIdentity> undeletable_;
 };
 
 }  // namespace iplib

@@ -61,6 +61,8 @@ void ReceivePath::onData(int slot, std::string_view bytes) {
 void ReceivePath::process(int slot, std::string bytes) {
     if (!registry_.hasSlot(slot)) return;
     SlotState& s = registry_.state(slot);
+    // A boot error already shown is not logged again when the terminal repeats it.
+    bootErrorShown_ = text::contains(registry_.field(slot, 4), "BOOT ERROR: CHECKSUM");
     registry_.setStateText(slot, "IP CONNECTION OK");
     s.linkState = LinkState::Connected;
 
@@ -163,7 +165,7 @@ void ReceivePath::handleBootByte(int slot) {
     const std::string number = std::to_string(text::numericValue(registry_.field(slot, 1)));
     switch (buffer.front()) {
         case frames::BootError:
-            if (!text::contains(registry_.field(slot, 4), "BOOT ERROR: CHECKSUM")) {
+            if (!bootErrorShown_ && !text::contains(registry_.field(slot, 4), "BOOT ERROR: CHECKSUM")) {
                 logs_.error("BOOT ERROR: CHECKSUM", slot);
                 registry_.setStateText(slot, "BOOT ERROR: CHECKSUM");
                 s.linkState = LinkState::Down;

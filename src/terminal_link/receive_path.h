@@ -62,6 +62,7 @@ private:
     const GeneralSettings& settings_;
     Hooks hooks_;
     std::vector<int> heldSlots_;
+    bool bootErrorShown_ = false;  // for the arrival being handled
 };
 
 }  // namespace iplib

@@ -32,14 +32,14 @@ public:
 
     std::string configFolder() const { return root.path() + "VESKAL.CFG/TCP_LIB_IP/"; }
     std::string readConfig(const std::string& name) const { return root.read("VESKAL.CFG/TCP_LIB_IP/" + name); }
-    bool configExists(const std::string& name) const { return root.exists("VESKAL.CFG/TCP_LIB_IP/" + name); }
+    bool configExists(const std::string& name) const { return root.has("VESKAL.CFG/TCP_LIB_IP/" + name); }
     void removeConfig(const std::string& name) const { std::filesystem::remove(configFolder() + name); }
 
     // One main-cycle tick after the clock moved on by ms.
     void tick(int ms = 1) {
         clock.advanceMilliseconds(ms);
-        library->mainCycleTick();
         library->linkPollTick();
+        library->mainCycleTick();
     }
     // Runs ticks of 1 ms for the given time.
     void run(int ms) {

@@ -32,7 +32,7 @@ TEST(ConnectionManager, KeepAliveIsSentOnEachVisitOfAConnectedTerminal) {
     auto cellular = f.connect("127.0.0.6");
     plain->takeSent();
     cellular->takeSent();
-    for (int i = 0; i < 1000; ++i) f.library->connectionTimerTick();
+    for (int i = 0; i < 1001; ++i) f.library->connectionTimerTick();
     EXPECT_EQ(plain->takeSent(), frames::PlainKeepAlive + frames::PlainKeepAlive);
     EXPECT_EQ(cellular->takeSent(), frames::CellularKeepAlive + frames::CellularKeepAlive);
 }

@@ -186,6 +186,7 @@ TEST_F(ReceivePathTest, AnAbortHoldsOnlyThatTerminalsExchangeForHalfASecond) {
     f.library->dispatcher().dispatch("0001,HELLO");
     f.library->dispatcher().dispatch("0002,HELLO");
     f.tick();
+    f.tick();
     EXPECT_EQ(t1->takeSent(), frames::Poll);
     EXPECT_EQ(t2->takeSent(), frames::Poll);
 

@@ -33,7 +33,8 @@ TEST_F(TransmitCycleTest, PollEnqCommandAckThenTheNextCommandAtOnce) {
     auto& t = *links[0];
     f.library->dispatcher().dispatch("0012,MSG[,X[\x03");
     f.library->dispatcher().dispatch("0012,SECOND");
-    f.tick();
+    f.tick();  // the transmit cycle queues the poll...
+    f.tick();  // ...which leaves at the next tick
     EXPECT_EQ(t.takeSent(), frames::Poll);
     EXPECT_EQ(slot(0).txState, TxState::Polled);
     t.peerSends("\x05");
@@ -63,7 +64,7 @@ TEST_F(TransmitCycleTest, NoAnswerRepollsAfterTheTimeoutAndTheNthPollDropsTheLin
     EXPECT_EQ(t.state, SocketState::Closed);
     EXPECT_NE(f.library->registry().line(0).find("=Reconnect QBX no answer"), std::string::npos);
     EXPECT_NE(f.library->logs().errorList().back().find("Reconnect QBX no answer:127.0.0.5"), std::string::npos);
-    EXPECT_EQ(slot(0).commandQueue.size(), 1u);  // the command waits for the new link
+    EXPECT_EQ(slot(0).commandQueue.front(), "0001\xFAHELLO");  // the command waits for the new link
 
     // The connection timer reconnects soon (ticks preset to 99), and the command goes out.
     const std::size_t linksBefore = f.network.links.size();
@@ -112,6 +113,7 @@ TEST_F(TransmitCycleTest, ACommandReachingAClosingLinkIsDroppedAndTheNextPolledA
     f.library->dispatcher().dispatch("0001,FIRST");
     f.library->dispatcher().dispatch("0001,SECOND");
     slot(0).linkState = LinkState::Closing;
+    f.tick();
     f.tick();
     EXPECT_EQ(slot(0).commandQueue.size(), 1u);
     EXPECT_EQ(slot(0).currentCommand, "SECOND");
