@@ -33,6 +33,7 @@ struct Settings {
     double periodSeconds = 20;
     double idleSeconds = 10;
     double drainSeconds = 10;
+    bool inStep = false;
 };
 
 // One line of FILE_PAQ as the library writes it: "NNNN," then the terminal's frame with
@@ -92,9 +93,8 @@ public:
         std::lock_guard lock(mutex_);
         return deliveries_.size();
     }
-    std::vector<Delivery> since(std::size_t index, std::uint64_t* files = nullptr) const {
+    std::vector<Delivery> since(std::size_t index) const {
         std::lock_guard lock(mutex_);
-        if (files) *files = files_;
         if (index >= deliveries_.size()) return {};
         return {deliveries_.begin() + static_cast<std::ptrdiff_t>(index), deliveries_.end()};
     }
@@ -213,7 +213,8 @@ int run(const Settings& settings, const StopRequest& stop) {
     std::printf("== packets_bench: %zu simulated terminals from %s port %u; rates", n,
                 settings.site.firstAddress.c_str(), settings.site.port);
     for (double r : settings.rates) std::printf(" %g", r);
-    std::printf(" punches/s per terminal, %.0f s each; idle %.0f s\n", settings.periodSeconds, settings.idleSeconds);
+    std::printf(" punches/s per terminal (%s), %.0f s each; idle %.0f s\n",
+                settings.inStep ? "all in step" : "spread evenly", settings.periodSeconds, settings.idleSeconds);
     std::printf("machine: %u cores, load average %s\n", std::thread::hardware_concurrency(), loadAverage().c_str());
 
     SiteUnderTest site(settings.site, stop);
@@ -252,8 +253,16 @@ int run(const Settings& settings, const StopRequest& stop) {
         s.begin = SteadyClock::now();
         ProcessorShare libraryCpu(pid);
         ProcessorShare benchCpu(getpid());
-        for (std::size_t k = 0; k < n; ++k) site.fleet()[k].startPunching(rate, "C");
-        const bool ran = site.pause(std::chrono::milliseconds(static_cast<long>(settings.periodSeconds * 1000)));
+        // Spread over one punch interval, the terminals punch one after the other as a
+        // steady stream; in step, they all punch at the same moments.
+        const auto spacing = std::chrono::duration_cast<SteadyClock::duration>(
+            std::chrono::duration<double>(settings.inStep ? 0.0 : 1.0 / (rate * static_cast<double>(n))));
+        for (std::size_t k = 0; k < n; ++k) {
+            std::this_thread::sleep_until(s.begin + spacing * static_cast<long>(k));
+            site.fleet()[k].startPunching(rate, "C");
+        }
+        const auto periodEnd = s.begin + std::chrono::milliseconds(static_cast<long>(settings.periodSeconds * 1000));
+        const bool ran = site.pause(std::chrono::duration_cast<std::chrono::milliseconds>(periodEnd - SteadyClock::now()));
         for (std::size_t k = 0; k < n; ++k) site.fleet()[k].stopPunching();
         s.stop = SteadyClock::now();
         s.libraryCpu = libraryCpu.percentOfOneCore();
@@ -308,6 +317,7 @@ int main(int argc, char** argv) {
         {"--period", "S", "seconds measured at each rate (default 20)", seconds(settings.periodSeconds, 1, 600)},
         {"--idle", "S", "seconds of idle measurement (default 10)", seconds(settings.idleSeconds, 1, 600)},
         {"--drain", "S", "longest wait for the last packets after each rate (default 10)", seconds(settings.drainSeconds, 0.5, 600)},
+        {"--in-step", "", "all terminals punch at the same moments (default: spread evenly)", flag(settings.inStep, true)},
         {"--iplib", "PATH", "library program (default: the one built beside the benchmark)", text(settings.site.program)},
         {"--first-address", "A", "address of the first terminal, 127.x.x.x (default 127.0.0.2)", text(settings.site.firstAddress)},
         {"--port", "P", "port of every terminal (default 1024)", wholeNumber(port, 1, 65535)},
