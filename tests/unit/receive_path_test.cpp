@@ -208,3 +208,41 @@ TEST_F(ReceivePathTest, AnAbortHoldsOnlyThatTerminalsExchangeForHalfASecond) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random bytes, endless data without ETX, frames cut anywhere and a peer that goes away
+// mid-frame: the buffer stays bounded, nothing crashes, and a good frame afterwards is
+// delivered exactly once.
+TEST_F(ReceivePathTest, RandomBytesNeverGrowTheBufferAndAGoodFrameStillGetsThrough) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<char>(seed >> 24);
+    };
+    for (int arrival = 0; arrival < 2000; ++arrival) {
+        std::string bytes(1 + (static_cast<unsigned char>(next()) % 300), '\0');
+        for (auto& b : bytes) b = next();
+        t1->peerSends(bytes);
+        EXPECT_LT(f.library->registry().state(0).receiveBuffer.size(), ReceivePath::BufferLimit);
+        if (arrival % 50 == 0) f.tick();
+        if (f.library->receivePath().held(0, f.clock.now().epochMilliseconds())) f.run(501);
+    }
+    for (int i = 0; i < 100; ++i) t1->peerSends(std::string(100, 'x'));  // endless data, no ETX
+    EXPECT_LT(f.library->registry().state(0).receiveBuffer.size(), ReceivePath::BufferLimit);
+
+    f.run(600);
+    f.library->registry().state(0).receiveBuffer.clear();
+    f.library->registry().state(0).lastFrame.clear();
+    f.removeConfig("FILE_PAQ.OK");
+    f.removeConfig("FILE_PAQ.TMP");
+    t1->takeSent();
+    const std::string good = punch("01,777");
+    t1->peerSends(good.substr(0, 9));
+    t1->peerCloses();  // the terminal goes away mid-frame
+    t1->peerSends(good.substr(9));
+    f.tick();
+    EXPECT_EQ(packets(), expectedPacket("01,777"));
+}
+
+}  // namespace
