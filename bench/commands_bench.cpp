@@ -23,7 +23,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -80,6 +82,49 @@ private:
     std::vector<Receipt> receipts_;
     std::size_t benchCommands_ = 0;
     std::size_t badChecksums_ = 0;
+};
+
+// The last messages the library sent to each terminal, so that a slow command can be
+// explained by what its terminal saw meanwhile.
+class LinkTimeline {
+public:
+    struct Event {
+        SteadyClock::time_point at;
+        terminal_sim::LibraryMessage::Kind kind;
+        std::string text;
+    };
+    explicit LinkTimeline(std::size_t terminals) : events_(terminals) {}
+    void record(std::size_t terminalIndex, const terminal_sim::LibraryMessage& message) {
+        std::lock_guard lock(mutex_);
+        auto& events = events_[terminalIndex];
+        events.push_back({SteadyClock::now(), message.kind, message.text.substr(0, 24)});
+        if (events.size() > kKept) events.pop_front();
+    }
+    // "+0.0 poll, +0.4 command CMD00000042, ..." for the events in [from, to].
+    std::string describe(std::size_t terminalIndex, SteadyClock::time_point from, SteadyClock::time_point to) const {
+        std::lock_guard lock(mutex_);
+        std::string text;
+        for (const auto& e : events_[terminalIndex]) {
+            if (e.at < from || e.at > to) continue;
+            if (!text.empty()) text += ", ";
+            text += format("+%.1f %s", milliseconds(e.at - from), terminal_sim::kindName(e.kind));
+            if (e.kind == terminal_sim::LibraryMessage::Kind::Command) {
+                text += ' ';
+                text += printable(e.text);
+            }
+        }
+        return text.empty() ? "nothing" : text;
+    }
+
+private:
+    static constexpr std::size_t kKept = 400;
+    static std::string printable(const std::string& bytes) {
+        std::string out;
+        for (unsigned char c : bytes) out += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c)) : format("<%02X>", c);
+        return out;
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::deque<Event>> events_;
 };
 
 // Status message lines by their code ("01-CONNECT" counts as "01").
@@ -145,9 +190,11 @@ bool runFleet(const Settings& settings, std::size_t terminals, double perSecond,
         std::printf("cannot start: %s\n", error.c_str());
         return false;
     }
+    LinkTimeline timeline(terminals);
     for (std::size_t k = 0; k < terminals; ++k) {
         terminal_sim::SimulatedTerminal::Callbacks callbacks;
         callbacks.onCommand = [&receipts, k](const terminal_sim::CommandRecord& c) { receipts.record(k, c); };
+        callbacks.onMessage = [&timeline, k](const terminal_sim::LibraryMessage& m) { timeline.record(k, m); };
         site.fleet()[k].setCallbacks(std::move(callbacks));
     }
     if (!site.startLibrary(&error)) {
@@ -199,7 +246,12 @@ bool runFleet(const Settings& settings, std::size_t terminals, double perSecond,
             customerWait.push_back(milliseconds(*written[i].renamedAt - written[i].command.due));
     }
     std::vector<int> timesReceived(written.size(), 0);
-    std::vector<double> latency;
+    std::vector<double> latency, latencyLastLine, latencyEarlierLine;
+    struct Slow {
+        double ms;
+        std::size_t written, receipt;
+    };
+    std::vector<Slow> slowest;
     std::size_t wrongTerminal = 0, unknown = 0, libraryOwn = 0;
     const auto all = receipts.all();
     for (std::size_t r = receiptsBefore; r < all.size(); ++r) {
@@ -216,8 +268,11 @@ bool runFleet(const Settings& settings, std::size_t terminals, double perSecond,
         }
         const auto& w = written[it->second];
         if (static_cast<std::size_t>(w.command.terminalNumber - 1) != receipt.terminalIndex) ++wrongTerminal;
-        if (timesReceived[it->second]++ == 0 && w.renamedAt)
+        if (timesReceived[it->second]++ == 0 && w.renamedAt) {
             latency.push_back(milliseconds(receipt.receivedAt - *w.renamedAt));
+            (w.lastInBatch ? latencyLastLine : latencyEarlierLine).push_back(latency.back());
+            slowest.push_back({latency.back(), it->second, r});
+        }
     }
     std::size_t lost = 0, duplicated = 0;
     for (std::size_t i = 0; i < written.size(); ++i) {
@@ -230,7 +285,29 @@ bool runFleet(const Settings& settings, std::size_t terminals, double perSecond,
                 written.size() - notWritten, static_cast<unsigned long long>(batches),
                 batches ? static_cast<double>(written.size() - notWritten) / static_cast<double>(batches) : 0.0,
                 notWritten ? format("; %zu never written: FILE_COM.OK was not taken in time", notWritten).c_str() : "");
-    std::printf("  latency rename->frame   %s\n", describeMilliseconds(summarize(latency)).c_str());
+    const auto latencySummary = summarize(latency);
+    std::printf("  latency rename->frame   %s\n", describeMilliseconds(latencySummary).c_str());
+    const double bounds[] = {5, 20, 100, 500, 1500};
+    std::size_t buckets[6] = {};
+    for (double ms : latency) {
+        std::size_t b = 0;
+        while (b < 5 && ms > bounds[b]) ++b;
+        ++buckets[b];
+    }
+    std::printf("  latency spread          <=5 ms %zu, <=20 ms %zu, <=100 ms %zu, <=500 ms %zu, <=1.5 s %zu, more %zu\n",
+                buckets[0], buckets[1], buckets[2], buckets[3], buckets[4], buckets[5]);
+    std::printf("    last line of a batch  %s\n", describeMilliseconds(summarize(latencyLastLine)).c_str());
+    std::printf("    earlier lines         %s\n", describeMilliseconds(summarize(latencyEarlierLine)).c_str());
+    std::sort(slowest.begin(), slowest.end(), [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+    if (!slowest.empty() && slowest.front().ms > 100) {
+        std::printf("  slowest commands and what their terminal got from the library after the rename (ms):\n");
+        for (std::size_t i = 0; i < slowest.size() && i < 3; ++i) {
+            const auto& w = written[slowest[i].written];
+            const auto& receipt = all[slowest[i].receipt];
+            std::printf("    %.1f ms, terminal %d: %s\n", slowest[i].ms, w.command.terminalNumber,
+                        timeline.describe(receipt.terminalIndex, *w.renamedAt, receipt.receivedAt + 1ms).c_str());
+        }
+    }
     std::printf("  customer wait due->rename (FILE_COM.OK not yet taken): %s\n",
                 describeMilliseconds(summarize(customerWait)).c_str());
     std::printf("  lost                    %zu%s\n", lost, drained ? "" : "  [drain period ended before everything arrived]");

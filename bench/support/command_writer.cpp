@@ -119,9 +119,13 @@ bool CommandWriter::writeBatch(std::size_t from, std::size_t to) {
     if (::close(fd) != 0 || !wrote) return false;
     if (::rename(work.c_str(), (folder_ + "FILE_COM.OK").c_str()) != 0) return false;
     const auto renamedAt = SteadyClock::now();
-    ++batches_;
+    const std::uint64_t batch = ++batches_;
     std::lock_guard lock(mutex_);
-    for (std::size_t i = from; i < to; ++i) commands_[i].renamedAt = renamedAt;
+    for (std::size_t i = from; i < to; ++i) {
+        commands_[i].renamedAt = renamedAt;
+        commands_[i].batch = batch;
+        commands_[i].lastInBatch = i + 1 == to;
+    }
     return true;
 }
 

@@ -36,6 +36,8 @@ struct ScheduledCommand {
 struct WrittenCommand {
     ScheduledCommand command;
     std::optional<SteadyClock::time_point> renamedAt;  // empty: never written
+    std::uint64_t batch = 0;    // 1, 2, ... in the order the batches were renamed
+    bool lastInBatch = false;   // the batch's last line
 };
 
 class CommandWriter {
