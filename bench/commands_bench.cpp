@@ -205,7 +205,7 @@ bool runFleet(const Settings& settings, std::size_t terminals, double perSecond,
     if (!connected) return false;
     std::printf("all %zu connected %.2f s after the library started\n", terminals, *connected);
     // The library sets each terminal's clock when it connects; those commands are not ours.
-    if (!site.waitForQuietLinks(2s, 60s)) return false;
+    if (!site.waitForStartupCommands()) return false;
     const std::size_t receiptsBefore = receipts.all().size();
 
     const auto start = SteadyClock::now() + 200ms;

@@ -144,7 +144,7 @@ void report(SiteUnderTest& site, const DeliveryLedger& ledger, const Stretch& s)
     // (terminal index, sequence) -> times delivered, for every frame sent in the stretch.
     std::vector<std::unordered_map<std::uint64_t, int>> delivered(n);
     std::vector<std::map<std::uint64_t, terminal_sim::FrameTiming>> timings(n);
-    std::size_t sent = 0, sentInPeriod = 0;
+    std::size_t sent = 0, sentInPeriod = 0, notAcked = 0;
     std::vector<double> ackLatency;
     for (std::size_t k = 0; k < n; ++k) {
         for (auto& [sequence, timing] : site.fleet()[k].frameTimings()) {
@@ -153,7 +153,10 @@ void report(SiteUnderTest& site, const DeliveryLedger& ledger, const Stretch& s)
             delivered[k].emplace(sequence, 0);
             ++sent;
             if (timing.sentAt < s.stop) ++sentInPeriod;
-            if (timing.ackedAt) ackLatency.push_back(milliseconds(*timing.ackedAt - timing.sentAt));
+            if (timing.ackedAt)
+                ackLatency.push_back(milliseconds(*timing.ackedAt - timing.sentAt));
+            else
+                ++notAcked;
         }
     }
 
@@ -192,6 +195,7 @@ void report(SiteUnderTest& site, const DeliveryLedger& ledger, const Stretch& s)
     std::printf("  latency sent->read      %s\n", describeMilliseconds(summarize(latency)).c_str());
     if (offered >= 999 && offered <= 1001) std::printf("                          (aim at 1000 packets/s: p99 under 5 ms)\n");
     std::printf("  library ACK after       %s\n", describeMilliseconds(summarize(ackLatency)).c_str());
+    if (notAcked) std::printf("  frames still without the library's ACK at the end of the drain: %zu\n", notAcked);
     std::printf("  lost                    %zu (of which ACKed by the library: %zu)%s\n", lost, lostAfterAck,
                 s.drained ? "" : "  [drain period ended before everything arrived]");
     std::printf("  duplicated              %zu\n", duplicated);
@@ -233,7 +237,7 @@ int run(const Settings& settings, const StopRequest& stop) {
     const auto connected = site.waitForAllConnected();
     if (!connected) return 1;
     std::printf("all %zu terminals connected %.2f s after the library started\n", n, *connected);
-    if (!site.waitForQuietLinks(2s, 60s)) return 1;
+    if (!site.waitForStartupCommands()) return 1;
 
     const pid_t pid = site.library().pid();
     {

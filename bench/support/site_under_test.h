@@ -45,9 +45,12 @@ public:
     // Waits until every terminal has a link from the library. Returns the seconds since
     // the library started, or empty when the wait ended otherwise (the reason is printed).
     std::optional<double> waitForAllConnected();
-    // Waits until the library has sent no command to any terminal for `quiet` (the clock
-    // setting it sends each terminal on connecting), at most `limit`. False when stopped.
-    bool waitForQuietLinks(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
+    // Waits until the library's own start-up commands are through: it sets each
+    // terminal's clock when the link comes up, and every terminal's again at the first
+    // second ending in 5 after it started (its daily setting). So: at least 11 s after
+    // the start, then until no terminal got a command for 2 s, at most 60 s in all.
+    // False when stopped.
+    bool waitForStartupCommands();
 
     // Sleeps, but returns false early when the benchmark was interrupted or the library
     // ended (and says which).
