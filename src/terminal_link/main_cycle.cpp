@@ -32,23 +32,21 @@ void MainCycle::tick(const DateTime& now) {
     const std::string second = now.hhmmss();
     if (second != lastSecond_) onceASecond(now);
 
+    // The priority slot (the terminal a control command was just queued for) is served
+    // first, then every other slot in order in the same tick: serving it alone would
+    // leave every other terminal waiting while commands keep arriving.
     const std::int64_t nowMs = now.epochMilliseconds();
-    if (prioritySlot_ != NoPriority) {
-        const int slot = prioritySlot_;
-        prioritySlot_ = NoPriority;
-        if (registry_.hasSlot(slot) && registry_.state(slot).protoCountdown <= 0 && !receive_.held(slot, nowMs)) {
-            registry_.state(slot).protoCountdown = 0;
-            transmit_.proto(slot);
-        }
-    } else {
-        for (std::size_t s = 0; s < registry_.count(); ++s) {
-            const int slot = static_cast<int>(s);
-            SlotState& st = registry_.state(slot);
-            if (st.protoCountdown > 0 || receive_.held(slot, nowMs)) continue;
-            st.protoCountdown = 0;
-            transmit_.proto(slot);
-        }
-    }
+    auto serve = [&](int slot) {
+        SlotState& st = registry_.state(slot);
+        if (st.protoCountdown > 0 || receive_.held(slot, nowMs)) return;
+        st.protoCountdown = 0;
+        transmit_.proto(slot);
+    };
+    const int priority = prioritySlot_;
+    prioritySlot_ = NoPriority;
+    if (priority != NoPriority && registry_.hasSlot(priority)) serve(priority);
+    for (std::size_t s = 0; s < registry_.count(); ++s)
+        if (static_cast<int>(s) != priority) serve(static_cast<int>(s));
     if (hooks_.everyTick) hooks_.everyTick(now);
     lastSecond_ = second;
 }

@@ -5,8 +5,8 @@
 //   3. the tenth-second step: every slot's transmit countdown minus one;
 //   4. once a second: seconds counter, hold countdowns, the window markers, the clock
 //      checks, the automatic test, the operator's go-to search;
-//   5. the transmit cycles of the slots whose countdown has run out (the priority slot
-//      alone when one is set).
+//   5. the transmit cycles of the slots whose countdown has run out, the priority slot
+//      first when one is set.
 #pragma once
 
 #include "core/logs.h"

@@ -152,3 +152,18 @@ TEST_F(TransmitCycleTest, TheNoAnswerThresholdIsRoundedForEveryTimeout) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransmitCycleTest, ThePrioritySlotIsServedFirstAndTheOthersInTheSameTick) {
+    start({"0001,127.0.0.5,1024,=X,0,Ethernet", "0002,127.0.0.6,1024,=X,0,Ethernet"});
+    f.library->dispatcher().dispatch("0001,A");
+    f.library->dispatcher().dispatch("0002,B");
+    f.library->mainCycle().prioritySlot() = 1;
+    f.tick();
+    EXPECT_EQ(f.library->transmitList().size(), 2u);
+    EXPECT_EQ(f.library->transmitList().front().slot, 1);
+    EXPECT_EQ(f.library->mainCycle().prioritySlot(), MainCycle::NoPriority);
+}
+
+}  // namespace
