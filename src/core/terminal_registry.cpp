@@ -18,16 +18,6 @@ std::string TerminalRegistry::field(int slot, int n) const {
 bool TerminalRegistry::isCellular(int slot) const { return type(slot) == terminal_types::Cellular; }
 bool TerminalRegistry::isInternet(int slot) const { return type(slot) == terminal_types::Internet; }
 
-SlotState& TerminalRegistry::state(int slot) {
-    if (slot <= 0 || static_cast<std::size_t>(slot) >= states_.size()) return *states_[0];
-    return *states_[static_cast<std::size_t>(slot)];
-}
-
-const SlotState& TerminalRegistry::state(int slot) const {
-    if (slot <= 0 || static_cast<std::size_t>(slot) >= states_.size()) return *states_[0];
-    return *states_[static_cast<std::size_t>(slot)];
-}
-
 int TerminalRegistry::slotOf(std::int64_t number) const {
     if (number < 0 || number > MaxTerminalNumber) return NO_SLOT;
     return slotOf_[static_cast<std::size_t>(number)];

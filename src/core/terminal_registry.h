@@ -73,9 +73,14 @@ public:
     bool isCellular(int slot) const;
     bool isInternet(int slot) const;
 
-    // Runtime state; slot 0's always exists, even with no lines.
-    SlotState& state(int slot);
-    const SlotState& state(int slot) const;
+    // Runtime state; slot 0's always exists, even with no lines. Any other index gives
+    // slot 0's (callers check hasSlot first where it matters).
+    SlotState& state(int slot) {
+        return *states_[slot > 0 && static_cast<std::size_t>(slot) < states_.size() ? static_cast<std::size_t>(slot) : 0];
+    }
+    const SlotState& state(int slot) const {
+        return *states_[slot > 0 && static_cast<std::size_t>(slot) < states_.size() ? static_cast<std::size_t>(slot) : 0];
+    }
 
     int slotOf(std::int64_t number) const;
     int numberOf(int slot) const;

@@ -38,7 +38,14 @@ void MainCycle::tick(const DateTime& now) {
     const std::int64_t nowMs = now.epochMilliseconds();
     auto serve = [&](int slot) {
         SlotState& st = registry_.state(slot);
-        if (st.protoCountdown > 0 || receive_.held(slot, nowMs)) return;
+        if (st.protoCountdown > 0) return;
+        // The transmit cycle's idle path, taken here without the call: it runs for every
+        // idle slot at every tick.
+        if (st.commandQueue.empty() || st.holdSeconds != 0) {
+            st.protoCountdown = 0;
+            return;
+        }
+        if (st.exchangeHeldUntil > nowMs) return;
         st.protoCountdown = 0;
         transmit_.proto(slot);
     };
