@@ -201,7 +201,10 @@ double numericValueReal(std::string_view text) {
 }
 
 std::string printedNumber(std::int64_t value) {
-    return value >= 0 ? " " + std::to_string(value) + " " : std::to_string(value) + " ";
+    std::string out(value >= 0 ? " " : "");
+    out += std::to_string(value);
+    out += ' ';
+    return out;
 }
 
 std::string fourDigits(std::int64_t number) {

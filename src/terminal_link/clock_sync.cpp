@@ -73,8 +73,9 @@ void ClockSync::fullSync(const DateTime& now, int& secondsCounter) {
 void ClockSync::everySecond(const DateTime& now, int& secondsCounter) {
     const std::int64_t span = (now.epochMilliseconds() / 1000) - (reference_.epochMilliseconds() / 1000);
     if (span > 15 || span < -15) {
-        logs_.activity("TIME PC ADJ DIF:" + (span >= 0 ? " " + std::to_string(span) : std::to_string(span)) +
-                       " seconds");
+        std::string shown(span >= 0 ? " " : "");
+        shown += std::to_string(span);
+        logs_.activity("TIME PC ADJ DIF:" + shown + " seconds");
         resyncRunning_ = true;
     }
     reference_ = now;
