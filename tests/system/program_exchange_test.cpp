@@ -121,7 +121,7 @@ TEST(ProgramLinks, ConnectsKeepsAliveAcknowledgesEveryFrameAndDeliversEachOnce) 
 
     EXPECT_TRUE(eventually([&] { return ethernet->counters().acks == 5; }));
     EXPECT_EQ(ethernet->counters().unmatchedAcks, 0u);
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramLinks, PacketsGatherInTheWorkFileWhileTheReadyFileIsUnreadAndFollowInOneBatch) {
@@ -146,7 +146,7 @@ TEST(ProgramLinks, PacketsGatherInTheWorkFileWhileTheReadyFileIsUnreadAndFollowI
     std::filesystem::remove(ready);
     EXPECT_TRUE(eventually([&] { return crlfLines(readFile(ready)) == batch; })) << readFile(ready);
     EXPECT_FALSE(exists(work));
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramLinks, ClosedAndRefusedLinksAreReportedAndTriedAgain) {
@@ -166,7 +166,7 @@ TEST(ProgramLinks, ClosedAndRefusedLinksAreReportedAndTriedAgain) {
     EXPECT_TRUE(customer.waitForMessage("0001,02-CLOSE\x03"));
     // The terminal still listens: the next visit of its slot connects again.
     EXPECT_TRUE(eventually([&] { return countOf(customer.messages(), "0001,01-CONNECT\x03") == 2; }));
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramCommands, CommandLinesReachTheTerminalInOrderAfterPollAndEnquiry) {
@@ -195,7 +195,7 @@ TEST(ProgramCommands, CommandLinesReachTheTerminalInOrderAfterPollAndEnquiry) {
         ASSERT_NE(before, messages.rend()) << text;
         EXPECT_EQ(before->kind, LibraryMessage::Kind::Poll) << text;
     }
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramCommands, ControlCommandsAnswerInTheMessageFile) {
@@ -247,7 +247,7 @@ TEST(ProgramCommands, ControlCommandsAnswerInTheMessageFile) {
 
     // "Q" ends the library at once.
     ASSERT_TRUE(customer.sendCommands({"Q"}));
-    EXPECT_EQ(site.program->waitForExit(6s), 0);
+    EXPECT_EQ(site.program->waitForExit(6s), 0) << site.program->tail();
 }
 
 TEST(ProgramCommands, TerminalInAnotherTimeZoneGetsItsTimeOnConnecting) {
@@ -276,7 +276,7 @@ TEST(ProgramCommands, TerminalInAnotherTimeZoneGetsItsTimeOnConnecting) {
     if (difference > 43200) difference -= 86400;
     if (difference < -43200) difference += 86400;
     EXPECT_LE(std::abs(difference), 3) << "sent " << timeSet->text.substr(1) << " at local time " << std::ctime(&now);
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramCommands, SilentTerminalIsDroppedAfterTwentyPollsAndGetsTheCommandOnceBack) {
@@ -307,7 +307,7 @@ TEST(ProgramCommands, SilentTerminalIsDroppedAfterTwentyPollsAndGetsTheCommandOn
     terminal->setBehaviour({});
     EXPECT_TRUE(eventually([&] { return commandTexts(*terminal) == std::vector<std::string>{"WAIT1"}; }, 20s));
     EXPECT_GE(terminal->counters().connections, 2u);
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramBadInput, NoiseAndEndlessBytesFromATerminalLeaveTheNextGoodFrameDeliveredOnce) {
@@ -336,7 +336,7 @@ TEST(ProgramBadInput, NoiseAndEndlessBytesFromATerminalLeaveTheNextGoodFrameDeli
     EXPECT_TRUE(site.program->running());
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(countOf(site.customer.packets(), packet), 1u);
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }
 
 TEST(ProgramBadInput, CommandFileOf10001LinesRunsTheFirst10000AndIsDeleted) {
@@ -350,5 +350,5 @@ TEST(ProgramBadInput, CommandFileOf10001LinesRunsTheFirst10000AndIsDeleted) {
     ASSERT_TRUE(site.customer.sendCommands({"D,77"}));
     ASSERT_TRUE(site.customer.waitForMessage("0000,11-DEL,77,03-NOT EXIST\x03", 30s));
     EXPECT_EQ(site.customer.messagesStartingWith("0000,08-#OK ").size(), 10000u);
-    EXPECT_EQ(site.program->terminate(), 0);
+    EXPECT_EQ(site.program->terminate(), 0) << site.program->tail();
 }

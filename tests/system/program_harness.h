@@ -299,6 +299,11 @@ public:
     }
 
     std::string output() const { return readFile(outputFile_); }
+    // The end of the output, where a sanitizer or a failed start writes its report.
+    std::string tail(std::size_t bytes = 4000) const {
+        const std::string all = output();
+        return all.size() > bytes ? all.substr(all.size() - bytes) : all;
+    }
 
     // Waits until standard output holds the text.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = Patience) {

@@ -89,7 +89,7 @@ TEST(ProgramStart, FirstRunCreatesTheConfigurationFolderWritesDefaultSettingsAnd
 
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(iplib.running()) << iplib.output();
-    EXPECT_EQ(iplib.terminate(), 0) << iplib.output();
+    EXPECT_EQ(iplib.terminate(), 0) << iplib.tail();
 }
 
 TEST(ProgramStart, TerminalListLoadsAtMost5000LinesEachWaitingForItsAnswer) {
@@ -133,8 +133,8 @@ TEST(ProgramStart, TerminalListLoadsAtMost5000LinesEachWaitingForItsAnswer) {
 
     iplib.requestEnd();
     autoIp.requestEnd();
-    EXPECT_EQ(iplib.waitForExit(6s), 0);
-    EXPECT_EQ(autoIp.waitForExit(6s), 0);
+    EXPECT_EQ(iplib.waitForExit(6s), 0) << iplib.tail();
+    EXPECT_EQ(autoIp.waitForExit(6s), 0) << autoIp.tail();
 }
 
 TEST(ProgramStart, LogMarkerSwitchesTheLogsOnFromStartUp) {
@@ -173,7 +173,7 @@ TEST(ProgramStart, LogMarkerSwitchesTheLogsOnFromStartUp) {
     EXPECT_TRUE(contains(block, "FILES LINK DIR: " + root.configFolder()));
     EXPECT_EQ(std::count(activity.begin(), activity.end(), activity[0]), 1);
 
-    EXPECT_EQ(iplib.terminate(), 0);
+    EXPECT_EQ(iplib.terminate(), 0) << iplib.tail();
 }
 
 TEST(ProgramStart, SecondCopyWithoutMulEndsAtOnceAndTheFirstGoesOn) {
@@ -206,8 +206,8 @@ TEST(ProgramStart, SecondCopyWithoutMulEndsAtOnceAndTheFirstGoesOn) {
 
     first.requestEnd();
     third.requestEnd();
-    EXPECT_EQ(first.waitForExit(6s), 0);
-    EXPECT_EQ(third.waitForExit(6s), 0);
+    EXPECT_EQ(first.waitForExit(6s), 0) << first.tail();
+    EXPECT_EQ(third.waitForExit(6s), 0) << third.tail();
 }
 
 TEST(ProgramStart, TerminalListsItCannotReadLeaveItRunning) {
@@ -243,5 +243,6 @@ TEST(ProgramStart, TerminalListsItCannotReadLeaveItRunning) {
         << programs[3]->output();
 
     for (auto& program : programs) program->requestEnd();
-    for (std::size_t i = 0; i < lists.size(); ++i) EXPECT_EQ(programs[i]->waitForExit(6s), 0) << lists[i].first;
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        EXPECT_EQ(programs[i]->waitForExit(6s), 0) << lists[i].first << ": " << programs[i]->tail();
 }
