@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the library on a demo drive root with three simulated terminals punching, so a
-# newcomer sees packets arrive in the link folder. Everything stays on loopback.
-#   scripts/start.sh [demo-root]     (default: ./demo-root; Ctrl-C stops both)
+# newcomer sees packets arrive in the link folder. A small consumer plays the customer's
+# software: it prints each FILE_PAQ.OK and FILE_MSG.OK and deletes it (set
+# IPLIB_DEMO_CONSUMER=0 to leave them in place). Everything stays on loopback.
+#   scripts/start.sh [demo-root]     (default: ./demo-root; Ctrl-C stops everything)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export IPLIB_LOOPBACK_ONLY=1
@@ -25,6 +27,20 @@ fi
 
 build/tools/qbxsim --count 3 --first 127.0.0.2 --port 1024 --punch-rate 0.5 --quiet &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true' EXIT
+consumer=""
+if [ "${IPLIB_DEMO_CONSUMER:-1}" != 0 ]; then
+  (
+    while sleep 0.5; do
+      for f in FILE_MSG.OK FILE_PAQ.OK; do
+        if [ -f "$config/$f" ]; then
+          sed "s/^/[$f] /" "$config/$f" | cat -v
+          rm -f "$config/$f"
+        fi
+      done
+    done
+  ) &
+  consumer=$!
+fi
+trap 'kill "$sim" $consumer 2>/dev/null || true' EXIT
 echo "Demo root: $root  (packets appear in $config/FILE_PAQ.OK)"
 IPLIB_ROOT="$root" build/iplib -MUL
