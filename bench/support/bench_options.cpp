@@ -32,22 +32,22 @@ ParseOutcome parseOptions(int argc, char** argv, const std::string& summary, con
             printUsage(argv[0], summary, specs);
             return ParseOutcome::Help;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& s : specs)
-            if (s.name == name) spec = &s;
-        if (!spec) {
+            if (s.name == name) option = &s;
+        if (!option) {
             std::fprintf(stderr, "unknown option %s (see --help)\n", name.c_str());
             return ParseOutcome::Error;
         }
         std::string value;
-        if (!spec->argument.empty()) {
+        if (!option->argument.empty()) {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "%s needs %s\n", name.c_str(), spec->argument.c_str());
+                std::fprintf(stderr, "%s needs %s\n", name.c_str(), option->argument.c_str());
                 return ParseOutcome::Error;
             }
             value = argv[++i];
         }
-        if (!spec->set(value)) {
+        if (!option->set(value)) {
             std::fprintf(stderr, "%s: unusable value \"%s\"\n", name.c_str(), value.c_str());
             return ParseOutcome::Error;
         }
