@@ -168,14 +168,21 @@ std::string convFullIp(std::string_view address, bool keepDots) {
     return out;
 }
 
+namespace {
+
+// Skips the leading blanks and an optional sign of a number; true when the sign is "-".
+bool skipBlanksAndSign(std::string_view text, std::size_t& i) {
+    i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) return text[i++] == '-';
+    return false;
+}
+
+}  // namespace
+
 std::int64_t numericValue(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = skipBlanksAndSign(text, i);
     constexpr std::int64_t cap = std::numeric_limits<std::int64_t>::max() / 10 - 9;
     std::int64_t v = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
@@ -185,12 +192,7 @@ std::int64_t numericValue(std::string_view text) {
 
 double numericValueReal(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = skipBlanksAndSign(text, i);
     double v = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) v = v * 10 + (text[i] - '0');
     if (i < text.size() && text[i] == '.') {
